@@ -1,0 +1,13 @@
+# Fails when LIB needs any shared library besides the C library (and libpthread).
+execute_process(COMMAND readelf -d ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${out}")
+foreach(entry IN LISTS needed)
+  string(REGEX REPLACE "Shared library: \\[(.*)\\]" "\\1" lib "${entry}")
+  if(NOT lib MATCHES "^(libc\\.so|libpthread\\.so|ld-linux)")
+    message(FATAL_ERROR "${LIB} needs ${lib}; only the C library is allowed")
+  endif()
+endforeach()
+message(STATUS "NEEDED: ${needed}")
