@@ -138,7 +138,15 @@ VEM_API vem_opaque_events_extractor_t *vem_opaque_events_extractor_create(
     const vem_app_id_t *app_id, const vem_opaque_events_callbacks_t *callbacks);
 /* Discards pending extended events without delivery, then frees the extractor. */
 VEM_API void vem_opaque_events_extractor_delete(vem_opaque_events_extractor_t *extractor);
-/* True when the page was walked; false when refused or a failure stopped the walk. */
+/* True when the page was walked; false when refused or a failure stopped the walk.
+ * The page must stay readable and unchanged for the call, over its whole total_size
+ * bytes: the extractor trusts total_size as the page's size (the host contract) and
+ * reads nothing at or past it. Its first 16 bytes (version, revision, total_size) are
+ * read before the size is known. Pages outside the format are refused with false and a
+ * message: total_size below the 720-byte header, a source or tag without NUL in its
+ * field, an events or schemas block header cut off by the end of the page, a schemas
+ * length below 16 or past the page, an opaque record size below 53, a record past the
+ * page, a data_size that does not fit into its record. */
 VEM_API bool vem_opaque_events_extractor_process_data_page(
     vem_opaque_events_extractor_t *extractor, const vem_data_page_t *page,
     const vem_type_def_lookup_t *lookup);
