@@ -197,6 +197,10 @@ struct OutputPlugin {
     int (*init)(Instance *ins);
     FlushResult (*flush)(Instance *ins, const Chunk &chunk);
     void (*exit)(Instance *ins);
+    // Optional: rules beyond the property's type (a port's range, a list of accepted
+    // words). Returns NULL when the value is acceptable, else a one-line reason, and the
+    // engine then fails the set. Also asked for the common keys (Host, Port, ...).
+    const char *(*check_property)(const char *key, const char *value) = nullptr;
 };
 
 // Properties every output accepts besides its own table.
