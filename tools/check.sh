@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs the whole test suite
 # in a plain build, an AddressSanitizer + UndefinedBehaviorSanitizer build and a
-# ThreadSanitizer build (threaded tests only).
+# ThreadSanitizer build (threaded tests only); the fuzz targets run briefly in between.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +22,7 @@ run_tree() {
 }
 
 run_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+tools/fuzz-smoke.sh
 run_tree build-asan -DVEM_SANITIZE=address -DVEM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 run_tree build-tsan -DVEM_SANITIZE=thread -DVEM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 echo "=== all test trees passed"
