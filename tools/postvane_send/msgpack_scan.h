@@ -1,6 +1,6 @@
-// Finds where one MessagePack object ends, without decoding it: every declared length is
-// checked against the bytes that remain and nesting is bounded, so that hostile input can
-// neither make the scan read past the end nor recurse without limit.
+// Finds where one MessagePack object of the input ends, without decoding it, with the
+// engine's bounded pre-scan: hostile input can neither make it read past the end nor
+// nest without limit.
 #pragma once
 
 #include <cstddef>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/plugins/in_raw_msgpack/msgpack_scan.h"
+#include "engine/core/msgpack_scan.h"
 
 // Every byte is checked by the bounded pre-scan (msgpack_scan_object) before it is looked
 // at or copied. An event's metadata and record maps are then copied as the validated

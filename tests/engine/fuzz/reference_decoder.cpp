@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/plugins/in_raw_msgpack/msgpack_scan.h"
+#include "engine/core/msgpack_scan.h"
 
 namespace enginetest {
 using engine::DecodeOutcome;

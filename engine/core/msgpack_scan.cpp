@@ -1,8 +1,6 @@
-#include "engine/plugins/out_forward/reply_scan.h"
+#include "engine/core/msgpack_scan.h"
 
-#include <cstring>
-
-namespace fwd {
+namespace engine {
 
 namespace {
 
@@ -68,9 +66,9 @@ int length_field(uint8_t t, Head *h) {
 ScanOutcome scan_stream_object(const uint8_t *data, size_t available, size_t limit, int max_depth) {
     if (limit < available)
         limit = available;
-    uint64_t pending[kMaxEventDepth + 1];
-    if (max_depth > kMaxEventDepth)
-        max_depth = kMaxEventDepth;
+    uint64_t pending[kMaxScanDepth + 1];
+    if (max_depth > kMaxScanDepth)
+        max_depth = kMaxScanDepth;
     int depth = 0;
     pending[0] = 1;
     size_t pos = 0;
@@ -126,4 +124,14 @@ ScanOutcome scan_stream_object(const uint8_t *data, size_t available, size_t lim
     }
 }
 
-}  // namespace fwd
+ScanResult msgpack_scan_object(const uint8_t *data, size_t size, size_t offset) {
+    if (offset >= size)
+        return {false, 0, offset, "truncated: object expected"};
+    size_t n = size - offset;
+    ScanOutcome s = scan_stream_object(data + offset, n, n, kMaxMsgpackDepth);
+    if (s.status == ScanStatus::Complete)
+        return {true, offset + s.length, 0, nullptr};
+    return {false, 0, offset + s.error_at, s.reason ? s.reason : "truncated object"};
+}
+
+} // namespace engine
