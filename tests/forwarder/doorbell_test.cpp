@@ -18,12 +18,12 @@
 
 #include "postvane.h"
 #include "unique_path.h"
-#include "watchdog.h"
+#include "fixture/watchdog.h"
 
 namespace {
 
 using forwarder_test::unique_path;
-using forwarder_test::Watchdog;
+using testhost::Watchdog;
 
 int bound_socket(const std::string &path) {
     int fd = socket(AF_UNIX, SOCK_DGRAM, 0);

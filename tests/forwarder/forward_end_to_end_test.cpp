@@ -14,7 +14,9 @@
 #include "msgpack_events.h"
 #include "postvane.h"
 #include "stdout_capture.h"
-#include "watchdog.h"
+#include "fixture/watchdog.h"
+
+using testhost::Watchdog;
 
 namespace {
 

@@ -11,7 +11,9 @@
 #include "msgpack_scan.h"
 #include "sender.h"
 #include "stdout_capture.h"
-#include "watchdog.h"
+#include "fixture/watchdog.h"
+
+using testhost::Watchdog;
 
 namespace {
 

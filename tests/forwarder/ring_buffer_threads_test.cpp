@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lwrb.h"
-#include "watchdog.h"
+#include "fixture/watchdog.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr size_t kTotal = 1000000;
 uint8_t byte_at(size_t i) { return static_cast<uint8_t>((i * 2654435761u) >> 13); }
 
 TEST(RingBufferThreads, WriterAndReaderMoveAMillionBytesIntact) {
-    forwarder_test::Watchdog watchdog("ring buffer producer/consumer");
+    testhost::Watchdog watchdog("ring buffer producer/consumer");
     std::vector<uint8_t> storage(4093); // odd size: the pieces wrap at ever-changing places
     lwrb_ring_t ring;
     ASSERT_EQ(lwrb_init(&ring, storage.data(), storage.size()), 1);

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "log/logger_env_fixture.h"
-#include "log/watchdog.h"
+#include "fixture/watchdog.h"
 
 namespace logtest {
 namespace {
@@ -31,7 +31,7 @@ TEST_F(LoggerTest, LinesOfTwoCopiesSharingOneFileNeverInterleave) {
     ASSERT_EQ(adopted.mutex, host.mutex);
 
     {
-        Watchdog watchdog;
+        testhost::Watchdog watchdog("two copies logging");
         std::thread a(write_lines, std::ref(lib), 'A');
         std::thread b(write_lines, std::ref(plugin), 'B');
         a.join();
