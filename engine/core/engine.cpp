@@ -208,12 +208,12 @@ void Engine::stop_outputs(size_t started) {
 void Engine::arm_flush_timer() {
     // A timer below a millisecond would only spin the loop.
     double s = std::max(flush_seconds_, 0.001);
-    itimerspec spec{};
-    spec.it_interval.tv_sec = static_cast<time_t>(s);
-    spec.it_interval.tv_nsec =
+    itimerspec period{};
+    period.it_interval.tv_sec = static_cast<time_t>(s);
+    period.it_interval.tv_nsec =
         static_cast<long>(std::llround((s - std::floor(s)) * 1e9)) % 1000000000L;
-    spec.it_value = spec.it_interval;
-    timerfd_settime(timer_fd_, 0, &spec, nullptr);
+    period.it_value = period.it_interval;
+    timerfd_settime(timer_fd_, 0, &period, nullptr);
 }
 
 int Engine::start() {
