@@ -9,7 +9,7 @@ packages=(
   libmsgpack-dev zlib1g-dev libssl-dev openssl
   nlohmann-json3-dev libboost-dev
   nfdump tshark
-  procps iproute2
+  procps iproute2 ca-certificates
 )
 
 missing=()
