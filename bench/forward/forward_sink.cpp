@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/plugins/out_forward/reply_scan.h"
+#include "fixture/loopback_listener.h"
 
 namespace fwdbench {
 
@@ -34,14 +35,10 @@ void send_all(int fd, const std::string &b) {
 }  // namespace
 
 ForwardSink::ForwardSink(bool frame) : frame_(frame) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(listen_fd_, 16) == 0 &&
-        getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port_ = ntohs(a.sin_port);
+    uint16_t port = 0;
+    listen_fd_ = testhost::listen_loopback_tcp(16, &port);
+    if (port)
+        port_ = port;
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 

@@ -9,6 +9,7 @@
 #include <future>
 
 #include "engine/plugins/out_forward/reply_scan.h"
+#include "fixture/loopback_listener.h"
 #include "tests/forward/forward_fixture.h"
 
 namespace fwdtest {
@@ -137,14 +138,10 @@ void behave(int fd) {
 class ScriptedReceiver {
 public:
     explicit ScriptedReceiver(std::function<void(int)> hostile) : hostile_(std::move(hostile)) {
-        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(listen_fd_, 8) == 0 &&
-            getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-            port_ = ntohs(a.sin_port);
+        uint16_t port = 0;
+        listen_fd_ = testhost::listen_loopback_tcp(8, &port);
+        if (port)
+            port_ = port;
         thread_ = std::thread([this] { serve(); });
     }
     ~ScriptedReceiver() {
