@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/plugins/out_forward/reply_scan.h"
-#include "fixture/loopback_listener.h"
+#include "fixture/loopback_tcp.h"
 
 namespace fwdbench {
 
@@ -20,16 +20,6 @@ namespace {
 size_t object_len(const uint8_t *p, size_t n) {
     auto s = fwd::scan_stream_object(p, n, n, fwd::kMaxEventDepth);
     return s.status == fwd::ScanStatus::Complete ? s.length : 0;
-}
-
-void send_all(int fd, const std::string &b) {
-    size_t off = 0;
-    while (off < b.size()) {
-        ssize_t n = send(fd, b.data() + off, b.size() - off, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        off += static_cast<size_t>(n);
-    }
 }
 
 }  // namespace
@@ -119,7 +109,7 @@ void ForwardSink::serve(int fd) {
                             ack.push_back(static_cast<char>(0xd9));
                             ack.push_back(static_cast<char>(v.via.str.size));
                             ack.append(v.via.str.ptr, v.via.str.size);
-                            send_all(fd, ack);
+                            testhost::send_all(fd, ack);
                         }
                     }
                 }

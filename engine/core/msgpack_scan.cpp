@@ -4,13 +4,6 @@ namespace engine {
 
 namespace {
 
-uint64_t read_be(const uint8_t *p, int n) {
-    uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = v << 8 | p[i];
-    return v;
-}
-
 struct Head {
     size_t header;     // bytes of the type byte and its length field
     uint64_t payload;  // bytes that follow the header (strings, bins, exts, scalars)

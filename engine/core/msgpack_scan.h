@@ -12,6 +12,15 @@
 
 namespace engine {
 
+// The big-endian unsigned integer in the n (at most 8) bytes at p, as MessagePack
+// stores lengths, counts and EventTime fields.
+inline uint64_t read_be(const uint8_t *p, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v = v << 8 | p[i];
+    return v;
+}
+
 // Nesting allowed in one doorbell event; below the decoding library's own limit.
 constexpr int kMaxMsgpackDepth = 24;
 // The deepest nesting any caller may ask for.

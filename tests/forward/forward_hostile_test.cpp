@@ -9,7 +9,7 @@
 #include <future>
 
 #include "engine/plugins/out_forward/reply_scan.h"
-#include "fixture/loopback_listener.h"
+#include "fixture/loopback_tcp.h"
 #include "tests/forward/forward_fixture.h"
 
 namespace fwdtest {
@@ -33,16 +33,6 @@ std::string read_some(int fd, int ms = 2000, size_t cap = 1 << 16) {
 // many segments it came in.
 void read_message_bytes(int fd, int quiet_ms = 200) {
     while (!read_some(fd, quiet_ms).empty()) {
-    }
-}
-
-void send_bytes(int fd, const std::string &bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        off += static_cast<size_t>(n);
     }
 }
 
@@ -128,7 +118,7 @@ void behave(int fd) {
             for (uint32_t i = 0; i < m.size; ++i)
                 if (m.ptr[i].key.type == MSGPACK_OBJECT_STR && m.ptr[i].key.via.str.size == 5 &&
                     memcmp(m.ptr[i].key.via.str.ptr, "chunk", 5) == 0)
-                    send_bytes(fd, ack_for(std::string(m.ptr[i].val.via.str.ptr, m.ptr[i].val.via.str.size)));
+                    testhost::send_all(fd, ack_for(std::string(m.ptr[i].val.via.str.ptr, m.ptr[i].val.via.str.size)));
         }
     }
     msgpack_unpacked_destroy(&msg);
@@ -194,46 +184,46 @@ struct Hostile {
 };
 
 void after_ping(int fd, const std::string &answer) {
-    send_bytes(fd, helo());
+    testhost::send_all(fd, helo());
     read_some(fd);
-    send_bytes(fd, answer);
+    testhost::send_all(fd, answer);
     read_some(fd, 3000);  // keep the connection until the output gives up
 }
 
 const std::vector<Hostile> &hostile_cases() {
     static const std::vector<Hostile> cases = {
-        {"text_instead_of_helo", true, [](int fd) { send_bytes(fd, "HTTP/1.1 400 Bad Request\r\n\r\n"); read_some(fd); },
+        {"text_instead_of_helo", true, [](int fd) { testhost::send_all(fd, "HTTP/1.1 400 Bad Request\r\n\r\n"); read_some(fd); },
          "the receiver's first message is not a HELO"},
-        {"never_used_byte", true, [](int fd) { send_bytes(fd, "\xc1"); read_some(fd); },
+        {"never_used_byte", true, [](int fd) { testhost::send_all(fd, "\xc1"); read_some(fd); },
          "malformed reply at byte 0: never-used byte 0xc1"},
-        {"huge_string_length", true, [](int fd) { send_bytes(fd, std::string("\xdb\xff\xff\xff\xff", 5)); read_some(fd); },
+        {"huge_string_length", true, [](int fd) { testhost::send_all(fd, std::string("\xdb\xff\xff\xff\xff", 5)); read_some(fd); },
          "declared length beyond the bytes allowed"},
-        {"huge_array_count", true, [](int fd) { send_bytes(fd, std::string("\xdd\xff\xff\xff\xff", 5)); read_some(fd); },
+        {"huge_array_count", true, [](int fd) { testhost::send_all(fd, std::string("\xdd\xff\xff\xff\xff", 5)); read_some(fd); },
          "declared element count beyond the bytes allowed"},
         {"huge_map_inside_helo", true,
-         [](int fd) { send_bytes(fd, std::string("\x92\xa4HELO\xdf\x7f\xff\xff\xff", 11)); read_some(fd); },
+         [](int fd) { testhost::send_all(fd, std::string("\x92\xa4HELO\xdf\x7f\xff\xff\xff", 11)); read_some(fd); },
          "declared element count beyond the bytes allowed"},
-        {"deep_nesting", true, [](int fd) { send_bytes(fd, std::string(100000, '\x91')); read_some(fd); },
+        {"deep_nesting", true, [](int fd) { testhost::send_all(fd, std::string(100000, '\x91')); read_some(fd); },
          "nesting too deep"},
         {"helo_of_wrong_shape", true,
-         [](int fd) { send_bytes(fd, packed([](msgpack_packer *pk) { msgpack_pack_array(pk, 2); pack_str(pk, "HELO"); msgpack_pack_int(pk, 5); })); read_some(fd); },
+         [](int fd) { testhost::send_all(fd, packed([](msgpack_packer *pk) { msgpack_pack_array(pk, 2); pack_str(pk, "HELO"); msgpack_pack_int(pk, 5); })); read_some(fd); },
          "not a HELO"},
-        {"half_a_helo_then_close", true, [](int fd) { send_bytes(fd, helo().substr(0, 12)); },
+        {"half_a_helo_then_close", true, [](int fd) { testhost::send_all(fd, helo().substr(0, 12)); },
          "no HELO: connection closed by the receiver"},
         {"silence", true, [](int fd) { read_some(fd, 3000); }, "no HELO: timed out"},
         // A reply that grows forever within its declared size: only the handshake's
         // deadline ends it.
         {"endless_trickle", true,
          [](int fd) {
-             send_bytes(fd, std::string("\xdc\x7f\xff", 3));
+             testhost::send_all(fd, std::string("\xdc\x7f\xff", 3));
              for (int i = 0; i < 300; ++i) {
-                 send_bytes(fd, std::string(1, '\xc0'));
+                 testhost::send_all(fd, std::string(1, '\xc0'));
                  if (!read_some(fd, 10).empty())
                      break;
              }
          },
          "no HELO: timed out"},
-        {"close_after_ping", true, [](int fd) { send_bytes(fd, helo()); read_some(fd); },
+        {"close_after_ping", true, [](int fd) { testhost::send_all(fd, helo()); read_some(fd); },
          "no PONG: connection closed by the receiver"},
         {"garbage_instead_of_pong", true, [](int fd) { after_ping(fd, "\xc1"); }, "never-used byte 0xc1"},
         {"huge_pong", true, [](int fd) { after_ping(fd, std::string("\xc6\x7f\xff\xff\xff", 5)); },
@@ -244,13 +234,13 @@ const std::vector<Hostile> &hostile_cases() {
         {"pong_refusal", true, [](int fd) { after_ping(fd, pong(false, "go away", "")); },
          "authentication refused by the receiver: go away"},
         {"ack_never_comes", false, [](int fd) { read_message_bytes(fd, 3000); }, "no ack: timed out"},
-        {"ack_of_another_chunk", false, [](int fd) { read_message_bytes(fd); send_bytes(fd, ack_for("bm90IHRoaXMgb25l")); read_some(fd); },
+        {"ack_of_another_chunk", false, [](int fd) { read_message_bytes(fd); testhost::send_all(fd, ack_for("bm90IHRoaXMgb25l")); read_some(fd); },
          "the receiver acknowledged another chunk"},
-        {"ack_garbage", false, [](int fd) { read_message_bytes(fd); send_bytes(fd, "\xc1"); read_some(fd); }, "never-used byte"},
+        {"ack_garbage", false, [](int fd) { read_message_bytes(fd); testhost::send_all(fd, "\xc1"); read_some(fd); }, "never-used byte"},
         {"ack_huge_binary", false,
-         [](int fd) { read_message_bytes(fd); send_bytes(fd, std::string("\xc6\xff\xff\xff\xff", 5)); read_some(fd); },
+         [](int fd) { read_message_bytes(fd); testhost::send_all(fd, std::string("\xc6\xff\xff\xff\xff", 5)); read_some(fd); },
          "declared length beyond the bytes allowed"},
-        {"not_an_ack", false, [](int fd) { read_message_bytes(fd); send_bytes(fd, helo()); read_some(fd); },
+        {"not_an_ack", false, [](int fd) { read_message_bytes(fd); testhost::send_all(fd, helo()); read_some(fd); },
          "the receiver's reply is not an ack"},
         {"close_before_ack", false, [](int fd) { read_message_bytes(fd); },
          "no ack: connection closed by the receiver"},

@@ -9,13 +9,6 @@ namespace fwd {
 
 namespace {
 
-uint64_t be(const uint8_t *p, int n) {
-    uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = v << 8 | p[i];
-    return v;
-}
-
 struct EventTime {
     int64_t sec;
     uint32_t nsec;
@@ -25,8 +18,8 @@ struct EventTime {
 bool read_time(const uint8_t *p, size_t len, EventTime *t) {
     uint8_t b = p[0];
     if (b == 0xd7 && len == 10 && p[1] == 0x00) {
-        t->sec = static_cast<int64_t>(be(p + 2, 4));
-        t->nsec = static_cast<uint32_t>(be(p + 6, 4));
+        t->sec = static_cast<int64_t>(engine::read_be(p + 2, 4));
+        t->nsec = static_cast<uint32_t>(engine::read_be(p + 6, 4));
         return true;
     }
     if (b <= 0x7f) {
@@ -34,7 +27,7 @@ bool read_time(const uint8_t *p, size_t len, EventTime *t) {
         return true;
     }
     if (b >= 0xcc && b <= 0xcf) {
-        uint64_t v = be(p + 1, 1 << (b - 0xcc));
+        uint64_t v = engine::read_be(p + 1, 1 << (b - 0xcc));
         if (v > INT64_MAX)
             return false;
         *t = {static_cast<int64_t>(v), 0};
@@ -42,7 +35,7 @@ bool read_time(const uint8_t *p, size_t len, EventTime *t) {
     }
     if (b >= 0xd0 && b <= 0xd3) {
         int n = 1 << (b - 0xd0);
-        uint64_t v = be(p + 1, n);
+        uint64_t v = engine::read_be(p + 1, n);
         if (n < 8 && (v >> (8 * n - 1)))
             v |= ~0ull << (8 * n);  // sign-extend
         *t = {static_cast<int64_t>(v), 0};
@@ -55,12 +48,12 @@ bool read_time(const uint8_t *p, size_t len, EventTime *t) {
     if (b == 0xca || b == 0xcb) {
         double d;
         if (b == 0xca) {
-            uint32_t u = static_cast<uint32_t>(be(p + 1, 4));
+            uint32_t u = static_cast<uint32_t>(engine::read_be(p + 1, 4));
             float f;
             memcpy(&f, &u, 4);
             d = f;
         } else {
-            uint64_t u = be(p + 1, 8);
+            uint64_t u = engine::read_be(p + 1, 8);
             memcpy(&d, &u, 8);
         }
         if (!std::isfinite(d) || d < 0 || d > 4294967295.0)
